@@ -1,0 +1,19 @@
+-- A small GZS007 table for trying the correction. Row 013 is the row the
+-- correction may reset; row 014 shares its group and parent, so the probe
+-- finds another row and GZS007006 of row 013 is set to 0.
+CREATE TABLE GZS007 (
+    GUID       TEXT PRIMARY KEY,
+    GZS007002  TEXT,
+    GZS007003  TEXT,
+    GZS007004  TEXT,
+    GZS007005  TEXT,
+    GZS007006  INTEGER,
+    SSSS014    INTEGER
+);
+
+INSERT INTO GZS007 (GUID, GZS007002, GZS007003, GZS007004, GZS007005, GZS007006, SSSS014) VALUES
+    ('A520000000000000GZU011011_013', 'GZU011011', 'Target row',       'A', 'A520000000000000GZSSYS002_002', 1, 0),
+    ('A520000000000000GZU011011_014', 'GZU011011', 'Same group row',   'B', 'A520000000000000GZSSYS002_002', 1, 0),
+    ('A520000000000000GZU011011_015', 'GZU011011', 'Other parent row', 'A', 'A520000000000000GZSSYS002_009', 1, 0),
+    ('A520000000000000GZU022022_001', 'GZU022022', 'Lower-case flag',  'a', 'A520000000000000GZSSYS002_002', 1, 0),
+    ('A520000000000000GZU022022_002', 'GZU022022', 'Flag A',           'A', NULL,                            1, 0);
