@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test.
+source "$(dirname "$0")/common.sh"
+
+ensure_packages "${BASE_PACKAGES[@]}"
+build
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
