@@ -150,6 +150,29 @@ TEST_F(SqliteConnection, NonDatabaseFileFailsAtFirstStatementWithSqlitesMessage)
     }
 }
 
+TEST_F(SqliteConnection, TransactionCommitsOrRollsBackAndCloseNeverCommits) {
+    db.Insert({Row{"a", "X", "A", "P", 1, 0}});
+    const auto flag = [&] { return db.Count("SELECT SSSS014 FROM GZS007"); };
+    DbConnection connection(db.path().string());
+
+    connection.BeginTrans();
+    connection.Execute(u"update GZS007 set SSSS014=1");
+    connection.RollbackTrans();
+    EXPECT_EQ(flag(), 0);
+
+    connection.BeginTrans();
+    connection.Execute(u"update GZS007 set SSSS014=2");
+    connection.CommitTrans();
+    EXPECT_EQ(flag(), 2);
+
+    connection.BeginTrans();
+    connection.Execute(u"update GZS007 set SSSS014=3");
+    connection.Close();
+    EXPECT_FALSE(connection.InTransaction());
+    EXPECT_EQ(flag(), 2);
+    EXPECT_THROW(connection.CommitTrans(), std::logic_error);
+}
+
 struct ConnectionStringCase {
     const char* text;
     dataaccess::ConnectionString::Provider provider;

@@ -5,6 +5,7 @@
 #include "dataaccess/DbQuery.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace dataaccess {
 
@@ -21,10 +22,40 @@ void DbConnection::Open() {
     if (!session_) session_ = detail::openSession(dataaccess::ConnectionString(connectionString_));
 }
 
-// Queries go first: their cursors belong to the session.
+// Queries go first: their cursors belong to the session. A transaction
+// left open is rolled back, never committed by accident.
 void DbConnection::Close() noexcept {
     for (DbQuery* query : queries_) query->Close();
+    if (session_ && inTransaction_) {
+        try {
+            session_->rollback();
+        } catch (...) {
+            // The session is going away; closing it ends the transaction anyway.
+        }
+    }
+    inTransaction_ = false;
     session_.reset();
+}
+
+void DbConnection::BeginTrans() {
+    if (inTransaction_) throw std::logic_error("DbConnection::BeginTrans: a transaction is already open");
+    Open();
+    session_->beginTransaction();
+    inTransaction_ = true;
+}
+
+void DbConnection::CommitTrans() {
+    if (!inTransaction_) throw std::logic_error("DbConnection::CommitTrans: no transaction is open");
+    session_->commit();
+    inTransaction_ = false;
+}
+
+// The transaction counts as ended even when the rollback fails, as the
+// database ends it too.
+void DbConnection::RollbackTrans() {
+    if (!inTransaction_) throw std::logic_error("DbConnection::RollbackTrans: no transaction is open");
+    inTransaction_ = false;
+    session_->rollback();
 }
 
 std::int64_t DbConnection::Execute(std::u16string_view commandText) {

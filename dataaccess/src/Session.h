@@ -32,6 +32,13 @@ public:
 
     // Runs a query, reads at most its first row, and lets go of the rest.
     virtual std::unique_ptr<Cursor> openCursor(std::u16string_view sql) = 0;
+
+    // Explicit transactions; between them statements are not committed on
+    // their own. rollback() is also what a closing session does with a
+    // transaction still open.
+    virtual void beginTransaction() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
 };
 
 // Opens a session with the provider that the connection string names.

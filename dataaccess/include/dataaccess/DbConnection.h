@@ -50,6 +50,14 @@ public:
     // number of rows it changed. Opens the connection first when it is closed.
     std::int64_t Execute(std::u16string_view commandText);
 
+    // Explicit transactions, for a host that wants the plug-in's work to be
+    // all-or-nothing. BeginTrans opens the connection first when closed;
+    // Close rolls back a transaction still open.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+    bool InTransaction() const noexcept { return inTransaction_; }
+
     void OnWillExecute(WillExecuteHandler handler) { willExecute_ = std::move(handler); }
 
     // The number of queries bound to this connection right now.
@@ -67,6 +75,7 @@ private:
     std::unique_ptr<detail::Session> session_;
     std::vector<DbQuery*> queries_;
     WillExecuteHandler willExecute_;
+    bool inTransaction_ = false;
 };
 
 }  // namespace dataaccess

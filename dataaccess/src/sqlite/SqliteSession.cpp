@@ -112,4 +112,13 @@ std::unique_ptr<Cursor> SqliteSession::openCursor(std::u16string_view sql) {
     return std::make_unique<SqliteCursor>(hasRow);
 }
 
+// BEGIN IMMEDIATE takes the write lock now, so that a correction meant to
+// be all-or-nothing waits for (or fails on) another writer before it has
+// changed anything, rather than half-way through.
+void SqliteSession::beginTransaction() { execute(u"BEGIN IMMEDIATE"); }
+
+void SqliteSession::commit() { execute(u"COMMIT"); }
+
+void SqliteSession::rollback() { execute(u"ROLLBACK"); }
+
 }  // namespace dataaccess::detail

@@ -19,6 +19,9 @@ public:
 
     std::int64_t execute(std::u16string_view sql) override;
     std::unique_ptr<Cursor> openCursor(std::u16string_view sql) override;
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
 
     static constexpr int defaultBusyTimeoutMs = 5000;
 
