@@ -9,6 +9,7 @@
 
 #include <elf.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <typeinfo>
@@ -17,9 +18,9 @@ using namespace testsupport;
 
 namespace {
 
-// The names of the symbols a 64-bit ELF file defines in its dynamic symbol
-// table (undefined imports left out).
-std::vector<std::string> DefinedDynamicSymbols(const std::filesystem::path& path) {
+// The names of the symbols a 64-bit ELF file defines in its symbol tables
+// of the given type (SHT_DYNSYM or SHT_SYMTAB), undefined imports left out.
+std::vector<std::string> DefinedSymbols(const std::filesystem::path& path, Elf64_Word tableType) {
     std::ifstream in(path, std::ios::binary);
     const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (image.size() < sizeof(Elf64_Ehdr)) throw std::runtime_error("not an ELF file");
@@ -27,7 +28,7 @@ std::vector<std::string> DefinedDynamicSymbols(const std::filesystem::path& path
     const auto* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
     std::vector<std::string> names;
     for (int i = 0; i < header->e_shnum; ++i) {
-        if (sections[i].sh_type != SHT_DYNSYM) continue;
+        if (sections[i].sh_type != tableType) continue;
         const Elf64_Shdr& strings = sections[sections[i].sh_link];
         const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
         for (std::size_t k = 0; k < sections[i].sh_size / sizeof(Elf64_Sym); ++k) {
@@ -39,7 +40,19 @@ std::vector<std::string> DefinedDynamicSymbols(const std::filesystem::path& path
 }
 
 TEST(PluginBoundary, ExportsExecEditDbAlone) {
-    EXPECT_EQ(DefinedDynamicSymbols(PluginPath()), std::vector<std::string>{"Exec_EditDb"});
+    EXPECT_EQ(DefinedSymbols(PluginPath(), SHT_DYNSYM), std::vector<std::string>{"Exec_EditDb"});
+}
+
+// The compiler names the function that constructs (or destroys) a
+// translation unit's static objects _GLOBAL__sub_I_ (_D_); none may exist, so
+// that loading and unloading the plug-in run none of its code.
+TEST(PluginBoundary, HasNoStaticConstructorsOrDestructors) {
+    const std::vector<std::string> symbols = DefinedSymbols(PluginPath(), SHT_SYMTAB);
+    ASSERT_NE(std::find(symbols.begin(), symbols.end(), "Exec_EditDb"), symbols.end())
+        << "the plug-in's full symbol table is needed for this check";
+    for (const std::string& name : symbols) {
+        EXPECT_EQ(name.rfind("_GLOBAL__sub_", 0), std::string::npos) << name;
+    }
 }
 
 TEST(PluginBoundary, DatabaseErrorArrivesAsTheHostsOwnType) {
