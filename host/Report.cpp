@@ -6,8 +6,8 @@ namespace editdb::host {
 namespace {
 
 std::string RowsColumn(const ReportLine& line) {
-    if (!line.isStatement) return "";
     if (line.failed) return "failed";
+    if (!line.isStatement) return "";
     if (line.isQuery) return "query";
     if (line.rows < 0) return "?";
     return std::to_string(line.rows);
@@ -61,13 +61,16 @@ void Report::Print(std::ostream& out) const {
         << "connection  " << connection_ << '\n'
         << "mode        " << mode_ << '\n'
         << '\n';
-    PrintRow(out, "#", "rows", "time", "statement");
-    std::size_t number = 0;
-    for (const ReportLine& line : lines_) {
-        const std::string shownNumber = line.isStatement ? std::to_string(++number) : "";
-        PrintRow(out, shownNumber, RowsColumn(line), FormatElapsed(line.elapsed), line.text);
+    if (lines_.empty()) {
+        out << "nothing was sent to the database\n";
+    } else {
+        PrintRow(out, "#", "rows", "time", "statement");
+        std::size_t number = 0;
+        for (const ReportLine& line : lines_) {
+            const std::string shownNumber = line.isStatement ? std::to_string(++number) : "";
+            PrintRow(out, shownNumber, RowsColumn(line), FormatElapsed(line.elapsed), line.text);
+        }
     }
-    if (lines_.empty()) out << "      (nothing was sent to the database)\n";
     out << '\n' << "outcome     " << outcome_ << '\n';
 }
 
