@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <regex>
 #include <sstream>
@@ -168,6 +169,26 @@ TEST_F(HostCorrection, UnopenableDatabaseReportsThatNothingWasSent) {
                   "; nothing was changed");
 }
 
+// A reader that keeps its read transaction open stops the commit from
+// taking the lock it needs; the host must not call that success.
+TEST_F(HostCorrection, CommitThatFailsIsRolledBackAndExitsOne) {
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(db.path().c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM GZS007;", nullptr, nullptr, nullptr), SQLITE_OK);
+    const ProcessResult result =
+        Run({"--transaction"}, "sqlite:Database=" + db.path().string() + ";BusyTimeout=100");
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+
+    EXPECT_EQ(result.exitCode, 1) << result.out;
+    EXPECT_EQ(ReportField(result.out, "outcome"),
+              "the commit failed: database is locked; rolled back, the database is unchanged");
+    const std::vector<std::string> table = ReportTable(result.out);
+    ASSERT_EQ(table.size(), 6u) << result.out;
+    EXPECT_TRUE(std::regex_match(table[4], std::regex(RowPattern("", "failed", "(commit)")))) << table[4];
+    EXPECT_EQ(db.Rows(), (std::vector<Row>{kTarget, kOther}));
+}
+
 TEST_F(HostCorrection, TraceShowsEachStatementOnStandardErrorAsSent) {
     const ProcessResult result = Run({"--trace", "--transaction"});
     EXPECT_EQ(result.exitCode, 0);
@@ -213,6 +234,17 @@ TEST_F(HostCorrection, NoPasswordInAnyOutput) {
         Run({}, "sqlite:Database=" + db.path().string() + ";Password={" + secret + "};BusyTimeout=soon");
     EXPECT_EQ(unusable.exitCode, 2);
     EXPECT_EQ(unusable.err.find(secret), std::string::npos) << unusable.err;
+}
+
+// A message from the database cannot move the terminal's cursor or clear
+// its screen: control characters come out written as escapes.
+TEST_F(HostCorrection, ControlCharactersInMessagesAreWrittenOut) {
+    db.Exec(TriggerRaising("GZS007006", "ABORT, 'bad\x1b[2Jnews\r'"));
+    const ProcessResult result = Run({});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(Lines(result.err).front(), "bad\\x1b[2Jnews\\r");
+    EXPECT_EQ(ReportField(result.out, "outcome").substr(0, 40), "failed at statement 3: bad\\x1b[2Jnews\\r;");
+    EXPECT_EQ((result.out + result.err).find_first_of("\x1b\r"), std::string::npos);
 }
 
 }  // namespace
