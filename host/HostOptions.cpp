@@ -5,18 +5,35 @@
 namespace editdb::host {
 
 const char* const usageText =
-    "usage: editdb-host [--text TEXT] [--value N] PLUGIN CONNECTION\n"
+    "usage: editdb-host [OPTION]... PLUGIN CONNECTION\n"
     "\n"
     "Loads the correction plug-in PLUGIN, opens CONNECTION and lets the plug-in\n"
-    "apply its correction through it.\n"
+    "apply its correction through it, then reports each statement the database\n"
+    "received, the rows it changed and the time it took.\n"
     "\n"
-    "  PLUGIN       path of the plug-in library (for instance lib/libgzs007fix.so)\n"
-    "  CONNECTION   an SQLite database file, or sqlite:Database=FILE;BusyTimeout=MS\n"
-    "  --text TEXT  text argument handed to the plug-in (default: empty)\n"
-    "  --value N    32-bit argument handed to the plug-in (default: 0)\n"
-    "  --help       show this text\n"
+    "  PLUGIN         path of the plug-in library (for instance lib/libgzs007fix.so)\n"
+    "  CONNECTION     an SQLite database file, or sqlite:Database=FILE;BusyTimeout=MS\n"
     "\n"
-    "Exit status: 0 applied, 1 the correction failed, 2 usage or loading error.\n";
+    "  --dry-run      run the correction in a transaction and always roll it back;\n"
+    "                 the report says what would have changed\n"
+    "  --transaction  run the correction in one transaction: committed if it\n"
+    "                 succeeds, rolled back if any statement fails\n"
+    "  --quiet        print no report and no progress line\n"
+    "  --trace        print each statement on standard error as it is sent\n"
+    "  --text TEXT    text argument handed to the plug-in (default: empty)\n"
+    "  --value N      32-bit argument handed to the plug-in (default: 0)\n"
+    "  --help         show this text\n"
+    "  --version      show the program's version\n"
+    "\n"
+    "Without --transaction or --dry-run each statement is committed as it runs,\n"
+    "and a failing correction leaves the statements before the failure applied.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the correction was applied (with --dry-run: ran, and was rolled back)\n"
+    "  1  the correction failed (rolled back with --transaction or --dry-run), or\n"
+    "     the database could not be opened, or the commit or rollback failed\n"
+    "  2  usage error (an unknown or malformed option, an unusable connection\n"
+    "     string) or a plug-in that cannot be loaded; nothing was run\n";
 
 namespace {
 
@@ -39,6 +56,20 @@ bool SplitInlineValue(const std::string& argument, std::string& name, std::strin
     name = argument.substr(0, equals);
     value = argument.substr(equals + 1);
     return true;
+}
+
+// The option that is a plain switch, or nullptr when `name` is none.
+bool* SwitchNamed(HostOptions& options, const std::string& name) {
+    if (name == "--quiet") return &options.quiet;
+    if (name == "--trace") return &options.trace;
+    if (name == "--help") return &options.showHelp;
+    if (name == "--version") return &options.showVersion;
+    return nullptr;
+}
+
+// A dry run is a transaction too; asking for both is a dry run.
+void AskTransaction(HostOptions& options, TransactionMode mode) {
+    if (options.transaction != TransactionMode::DryRun) options.transaction = mode;
 }
 
 }  // namespace
@@ -64,17 +95,23 @@ HostOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             if (i + 1 >= arguments.size()) throw UsageError(name + " needs a value");
             return arguments[++i];
         };
+        const bool isSwitch = SwitchNamed(options, name) || name == "--transaction" || name == "--dry-run";
+        if (isSwitch && hasInlineValue) throw UsageError(name + " takes no value: '" + argument + "'");
         if (name == "--text") {
             options.text = takeValue();
         } else if (name == "--value") {
             options.value = ParseInt32(takeValue());
-        } else if (name == "--help" && !hasInlineValue) {
-            options.showHelp = true;
+        } else if (name == "--transaction") {
+            AskTransaction(options, TransactionMode::Transaction);
+        } else if (name == "--dry-run") {
+            AskTransaction(options, TransactionMode::DryRun);
+        } else if (bool* flag = SwitchNamed(options, name)) {
+            *flag = true;
         } else {
             throw UsageError("unknown option '" + argument + "'");
         }
     }
-    if (options.showHelp) return options;
+    if (options.showHelp || options.showVersion) return options;
     if (positional.size() != 2)
         throw UsageError("expected PLUGIN and CONNECTION, got " + std::to_string(positional.size()) + " argument(s)");
     options.pluginPath = positional[0];

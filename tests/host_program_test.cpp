@@ -65,10 +65,12 @@ TEST_P(HostUsage, ExitsTwoWithAClearMessageAndRunsNothing) {
         if (argument == "@plugin") arguments.push_back(PluginPath().string());
         else if (argument == "@db") arguments.push_back(db.path().string());
         else if (argument == "@dataaccess") arguments.push_back(DataAccessLibraryPath().string());
+        else if (argument == "@badtimeout") arguments.push_back("sqlite:Database=" + db.path().string() + ";BusyTimeout=soon");
         else arguments.push_back(argument);
     }
     const ProcessResult result = Run(arguments);
     EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "") << "no report: nothing was run";
     EXPECT_NE(result.err.find(GetParam().messagePart), std::string::npos) << result.err;
     EXPECT_TRUE(Unchanged());
 }
@@ -83,12 +85,31 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"ValueMissing", {"@plugin", "@db", "--value"}, "--value needs a value"},
                       UsageCase{"PluginMissing", {"/nonexistent/libfix.so", "@db"}, "cannot load plug-in"},
                       UsageCase{"PluginIsNotALibrary", {"@db", "@db"}, "cannot load plug-in"},
-                      UsageCase{"PluginLacksExport", {"@dataaccess", "@db"}, "has no export Exec_EditDb"}), CaseName());
+                      UsageCase{"PluginLacksExport", {"@dataaccess", "@db"}, "has no export Exec_EditDb"},
+                      UsageCase{"MisspelledSwitch", {"--transactions", "@plugin", "@db"}, "unknown option '--transactions'"},
+                      UsageCase{"ShortOption", {"-n", "@plugin", "@db"}, "unknown option '-n'"},
+                      UsageCase{"SwitchGivenAValue", {"--dry-run=yes", "@plugin", "@db"}, "--dry-run takes no value"},
+                      UsageCase{"QuietGivenAValue", {"--quiet=0", "@plugin", "@db"}, "--quiet takes no value"},
+                      UsageCase{"HelpWithUnknownOption", {"--help", "--verbose"}, "unknown option '--verbose'"},
+                      UsageCase{"TransactionWithoutDatabase", {"--transaction", "@plugin"}, "expected PLUGIN and CONNECTION"},
+                      UsageCase{"UnusableConnectionString", {"--transaction", "@plugin", "@badtimeout"}, "BusyTimeout must be"}),
+    CaseName());
 
-TEST_F(HostProgram, HelpExitsZero) {
+TEST_F(HostProgram, HelpNamesEveryOptionAndExitStatus) {
     const ProcessResult result = Run({"--help"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("usage: editdb-host"), std::string::npos);
+    for (const char* part : {"--dry-run", "--transaction", "--quiet", "--trace", "--text TEXT", "--value N", "--help",
+                             "--version", "  0  the correction was applied", "  1  the correction failed",
+                             "  2  usage error"})
+        EXPECT_NE(result.out.find(part), std::string::npos) << part;
+}
+
+TEST_F(HostProgram, VersionExitsZeroAndRunsNothing) {
+    const ProcessResult result = Run({"--version", PluginPath().string(), db.path().string()});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "editdb-host " EDITDB_TEST_VERSION "\n");
+    EXPECT_TRUE(Unchanged());
 }
 
 }  // namespace

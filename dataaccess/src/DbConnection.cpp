@@ -8,6 +8,30 @@
 #include <stdexcept>
 
 namespace dataaccess {
+namespace {
+
+// Runs `run` on the session and tells `handler` how it went: the rows that
+// `rowsOf` reads from its result, or a failure before the error goes on
+// its way. The clock covers the provider's call alone.
+template <typename Run, typename RowsOf>
+auto runAndReport(const DbConnection::ExecuteCompleteHandler& handler, std::u16string_view commandText, bool isQuery,
+                  Run run, RowsOf rowsOf) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto report = [&](std::int64_t rows, bool failed) {
+        if (handler) handler(ExecuteCompletion{commandText, isQuery, rows, std::chrono::steady_clock::now() - started, failed});
+    };
+    decltype(run()) result{};
+    try {
+        result = run();
+    } catch (...) {
+        report(-1, true);
+        throw;
+    }
+    report(rowsOf(result), false);
+    return result;
+}
+
+}  // namespace
 
 DbConnection::DbConnection(std::string connectionString)
     : connectionString_(std::move(connectionString)) {}
@@ -61,13 +85,17 @@ void DbConnection::RollbackTrans() {
 std::int64_t DbConnection::Execute(std::u16string_view commandText) {
     Open();
     notifyWillExecute(commandText);
-    return session_->execute(commandText);
+    return runAndReport(
+        executeComplete_, commandText, false, [&] { return session_->execute(commandText); },
+        [](std::int64_t rows) { return rows; });
 }
 
 std::unique_ptr<detail::Cursor> DbConnection::openCursor(std::u16string_view commandText) {
     Open();
     notifyWillExecute(commandText);
-    return session_->openCursor(commandText);
+    return runAndReport(
+        executeComplete_, commandText, true, [&] { return session_->openCursor(commandText); },
+        [](const std::unique_ptr<detail::Cursor>&) { return std::int64_t{-1}; });
 }
 
 void DbConnection::notifyWillExecute(std::u16string_view commandText) const {

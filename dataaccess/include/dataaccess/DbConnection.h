@@ -2,6 +2,7 @@
 
 #include "dataaccess/Export.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace dataaccess {
+
+// What a connection tells once a command text has run, successfully or not.
+struct ExecuteCompletion {
+    std::u16string_view commandText;  // exactly as the database received it
+    bool isQuery = false;             // opened by a query rather than run by Execute
+    std::int64_t rowsAffected = -1;   // rows changed; -1 for a query, a failure, or a provider that cannot tell
+    std::chrono::nanoseconds elapsed{0};
+    bool failed = false;              // the database refused it; the error is on its way to the caller
+};
 
 class DbQuery;
 namespace detail {
@@ -29,6 +39,9 @@ public:
     // Told each command text exactly as it is handed to the database,
     // just before it is.
     using WillExecuteHandler = std::function<void(std::u16string_view commandText)>;
+    // Told, once each command text has finished or failed, how it went and
+    // how long the database took over it.
+    using ExecuteCompleteHandler = std::function<void(const ExecuteCompletion& completion)>;
 
     explicit DbConnection(std::string connectionString);
     // Closes the connection and detaches any query still bound to it.
@@ -59,6 +72,7 @@ public:
     bool InTransaction() const noexcept { return inTransaction_; }
 
     void OnWillExecute(WillExecuteHandler handler) { willExecute_ = std::move(handler); }
+    void OnExecuteComplete(ExecuteCompleteHandler handler) { executeComplete_ = std::move(handler); }
 
     // The number of queries bound to this connection right now.
     std::size_t DataSetCount() const noexcept { return queries_.size(); }
@@ -75,6 +89,7 @@ private:
     std::unique_ptr<detail::Session> session_;
     std::vector<DbQuery*> queries_;
     WillExecuteHandler willExecute_;
+    ExecuteCompleteHandler executeComplete_;
     bool inTransaction_ = false;
 };
 
