@@ -18,11 +18,14 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <fstream>
 #include <iostream>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of bytes handed out and not freed (from its
+// public allocator interface; GCC ships the runtime but not that header).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #define EDITDB_UNDER_ASAN 1
 #else
 #define EDITDB_UNDER_ASAN 0
