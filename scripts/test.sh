@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: once in the normal
+# build, then the whole suite again built with AddressSanitizer,
+# LeakSanitizer and UndefinedBehaviorSanitizer (preset `sanitize`).
 source "$(dirname "$0")/common.sh"
 
-ensure_packages "${BASE_PACKAGES[@]}"
+ensure_packages "${BASE_PACKAGES[@]}" valgrind
 build
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+
+cd "$PROJECT_ROOT"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j "$(nproc)"
+ctest --preset sanitize -j "$(nproc)"

@@ -7,6 +7,8 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 
 namespace dataaccess::detail {
@@ -24,14 +26,28 @@ private:
     bool hasRow_;
 };
 
-int parseBusyTimeout(const ConnectionString& connectionString) {
-    const auto text = connectionString.attribute("BusyTimeout");
-    if (!text) return SqliteSession::defaultBusyTimeoutMs;
-    int value = -1;
+// Reads the attribute `key` as a whole number within [least, most];
+// `fallback` when the connection string does not name it.
+long long parseWholeNumber(const ConnectionString& connectionString, const char* key, long long least,
+                           long long most, long long fallback, const char* unit) {
+    const auto text = connectionString.attribute(key);
+    if (!text) return fallback;
+    long long value = -1;
     const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (error != std::errc() || end != text->data() + text->size() || value < 0)
-        throw std::invalid_argument("BusyTimeout must be a whole number of milliseconds: " + *text);
+    if (error != std::errc() || end != text->data() + text->size() || value < least || value > most)
+        throw std::invalid_argument(std::string(key) + " must be a whole number of " + unit + ": " + *text);
     return value;
+}
+
+int parseBusyTimeout(const ConnectionString& connectionString) {
+    return static_cast<int>(parseWholeNumber(connectionString, "BusyTimeout", 0, std::numeric_limits<int>::max(),
+                                             SqliteSession::defaultBusyTimeoutMs, "milliseconds"));
+}
+
+// 0 keeps SQLite's own limit, which is as large as a file can get.
+long long parseMaxPageCount(const ConnectionString& connectionString) {
+    return parseWholeNumber(connectionString, "MaxPageCount", 1, std::numeric_limits<std::uint32_t>::max(), 0,
+                            "pages");
 }
 
 Diagnostic diagnosticOf(sqlite3* db, int rc) {
@@ -55,6 +71,7 @@ void SqliteSession::FinalizeStatement::operator()(sqlite3_stmt* statement) const
 std::unique_ptr<SqliteSession> SqliteSession::open(const ConnectionString& connectionString) {
     const std::string path = connectionString.attribute("Database").value_or(std::string());
     const int busyTimeoutMs = parseBusyTimeout(connectionString);
+    const long long maxPageCount = parseMaxPageCount(connectionString);
 
     // Without SQLITE_OPEN_CREATE a missing or mistyped path fails here and
     // leaves no empty database behind.
@@ -65,7 +82,17 @@ std::unique_ptr<SqliteSession> SqliteSession::open(const ConnectionString& conne
 
     sqlite3_extended_result_codes(db.get(), 1);
     sqlite3_busy_timeout(db.get(), busyTimeoutMs);
-    return std::unique_ptr<SqliteSession>(new SqliteSession(db.release()));
+    std::unique_ptr<SqliteSession> session(new SqliteSession(db.release()));
+    if (maxPageCount > 0) session->limitPageCount(maxPageCount);
+    return session;
+}
+
+// PRAGMA max_page_count holds for this connection only and is not stored in
+// the file: a statement that would grow the file past it fails with
+// SQLITE_FULL and is undone, as on a full disk. SQLite never sets the limit
+// below the file's current size.
+void SqliteSession::limitPageCount(long long pages) {
+    execute(u"PRAGMA max_page_count = " + fromUtf8(std::to_string(pages)));
 }
 
 int SqliteSession::check(int rc, std::u16string_view sql) const {

@@ -14,7 +14,9 @@ namespace dataaccess::detail {
 class SqliteSession final : public Session {
 public:
     // Opens an existing database file read-write; never creates one.
-    // Settings: Database (the file), BusyTimeout (milliseconds, default 5000).
+    // Settings: Database (the file), BusyTimeout (milliseconds, default 5000),
+    // MaxPageCount (the most pages the file may grow to through this
+    // connection, a guard against runaway growth; unlimited by default).
     static std::unique_ptr<SqliteSession> open(const ConnectionString& connectionString);
 
     std::int64_t execute(std::u16string_view sql) override;
@@ -36,6 +38,7 @@ private:
 
     explicit SqliteSession(sqlite3* db) : db_(db) {}
 
+    void limitPageCount(long long pages);
     StatementHandle prepare(std::u16string_view sql, std::u16string_view& tail) const;
     // Turns a failing result code into DatabaseError for `sql`; returns rc otherwise.
     int check(int rc, std::u16string_view sql) const;
