@@ -177,6 +177,8 @@ std::vector<Row> Backend::rows() const {
 const Provider kSqliteNative{"SqliteNative", false, [] { return std::unique_ptr<Backend>(new SqliteBackend(false)); }};
 const Provider kSqliteOdbc{"SqliteOdbc", false, [] { return std::unique_ptr<Backend>(new SqliteBackend(true)); }};
 const Provider kMariaDb{"MariaDb", true, [] { return std::unique_ptr<Backend>(new MariaDbBackend()); }};
+const Provider kPostgresDeclareFetch{"PostgresDeclareFetch", true,
+                                     [] { return std::unique_ptr<Backend>(new PostgresBackend(true)); }};
 
 const TestServers& Servers() {
     static const TestServers servers = LoadServers();
@@ -220,7 +222,7 @@ std::string MariaDbBackend::run(const std::string& sql, const std::string& datab
     return Checked(RunProcess(argv), sql);
 }
 
-PostgresBackend::PostgresBackend() : database_(UniqueDatabaseName()) {
+PostgresBackend::PostgresBackend(bool declareFetch) : database_(UniqueDatabaseName()), declareFetch_(declareFetch) {
     RequireOdbcDriver("PostgreSQL Unicode", "odbc-postgresql");
     Checked(run("CREATE DATABASE " + database_, "postgres"), "CREATE DATABASE");
     exec(ServerSchema("SEQ SERIAL PRIMARY KEY", ""));
@@ -231,7 +233,8 @@ PostgresBackend::~PostgresBackend() { run("DROP DATABASE " + database_ + " WITH 
 std::string PostgresBackend::connectionString() const {
     const TestServers& servers = Servers();
     return "odbc:Driver={PostgreSQL Unicode};Servername=" + servers.postgresSocketDir + ";Port=" +
-           servers.postgresPort + ";Database=" + database_ + ";Username=" + servers.postgresUser;
+           servers.postgresPort + ";Database=" + database_ + ";Username=" + servers.postgresUser +
+           (declareFetch_ ? ";UseDeclareFetch=1;Fetch=10" : "");
 }
 
 void PostgresBackend::exec(const std::string& sql) const { Checked(run(sql, database_), sql); }

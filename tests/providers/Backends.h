@@ -52,6 +52,9 @@ extern const Provider kSqliteOdbc;
 // MariaDB through MariaDB Connector/ODBC, the session in sql_mode MSSQL and
 // the table binary and NO PAD (see MariaDbBackend).
 extern const Provider kMariaDb;
+// PostgreSQL through psqlODBC reading through a declared cursor: for the
+// connection's own operations only, since it cannot parse the correction.
+extern const Provider kPostgresDeclareFetch;
 
 // The servers that test-servers.sh started for this run, as it recorded
 // them in the file that EDITDB_TEST_SERVERS names.
@@ -96,10 +99,12 @@ private:
     std::string sessionSetup_;
 };
 
-// A database on the fixture's PostgreSQL cluster, through psqlODBC.
+// A database on the fixture's PostgreSQL cluster, through psqlODBC. With
+// `declareFetch` the driver reads a query through a cursor it declares in
+// a transaction of its own, which stays open as long as the cursor does.
 class PostgresBackend final : public Backend {
 public:
-    PostgresBackend();
+    explicit PostgresBackend(bool declareFetch = false);
     ~PostgresBackend() override;
 
     std::string connectionString() const override;
@@ -117,6 +122,7 @@ private:
     testsupport::ProcessResult run(const std::string& sql, const std::string& database) const;
 
     std::string database_;
+    bool declareFetch_;
 };
 
 // Fails with the package to install when the driver manager does not know

@@ -210,7 +210,7 @@ TEST_P(OnProvider, RollbackUndoesCommitKeepsAndCloseRollsBack) {
     EXPECT_EQ(flag(), "6") << "closing never commits";
 }
 
-TEST_P(OnProvider, HostProgramAppliesTheCorrection) {
+TEST_P(HostOnProvider, HostProgramAppliesTheCorrection) {
     backend->insert({Target(7, "A"), OtherMatch()});
 
     const ProcessResult result = RunProcess({HostPath().string(), PluginPath().string(), backend->connectionString()});

@@ -52,7 +52,10 @@ protected:
     std::unique_ptr<Backend> backend;
 };
 
+// The connection's own operations, on any provider.
 class OnProvider : public ProviderFixture<Provider> {};
+// The correction, on a provider that parses it.
+class HostOnProvider : public ProviderFixture<Provider> {};
 class CorrectionOnProvider : public ProviderFixture<std::tuple<Provider, EffectCase>> {};
 class FailingStepOnProvider : public ProviderFixture<std::tuple<Provider, StepFailure>> {};
 
@@ -70,6 +73,7 @@ struct ProviderName {
 // Runs every shared test on the providers given.
 #define EDITDB_PROVIDER_TESTS(prefix, ...)                                                                      \
     INSTANTIATE_TEST_SUITE_P(prefix, OnProvider, ::testing::Values(__VA_ARGS__), ::providers::ProviderName()); \
+    INSTANTIATE_TEST_SUITE_P(prefix, HostOnProvider, ::testing::Values(__VA_ARGS__), ::providers::ProviderName()); \
     INSTANTIATE_TEST_SUITE_P(                                                                                   \
         prefix, CorrectionOnProvider,                                                                           \
         ::testing::Combine(::testing::Values(__VA_ARGS__), ::testing::ValuesIn(::providers::EffectCases())),    \

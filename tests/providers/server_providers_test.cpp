@@ -15,6 +15,7 @@ using dataaccess::DbConnection;
 namespace providers {
 
 EDITDB_PROVIDER_TESTS(Server, kMariaDb);
+INSTANTIATE_TEST_SUITE_P(Postgres, OnProvider, ::testing::Values(kPostgresDeclareFetch), ProviderName());
 
 namespace {
 
@@ -95,6 +96,29 @@ TEST_F(MariaDbServer, PasswordIsUsedButNeverShown) {
         EXPECT_NE(what.find(";PWD=***;"), std::string::npos) << what;
     }
     backend.exec("DROP USER '" + user + "'@'localhost'");
+}
+
+class PostgresServer : public ServerTest {};
+
+// psqlODBC reads a declared cursor inside a transaction of its own; an
+// open probe must not keep it, or the server would hold the session
+// "idle in transaction", its snapshot and locks, while the correction goes on.
+TEST_F(PostgresServer, OpenProbeLeavesNoTransactionOpen) {
+    PostgresBackend backend(true);
+    std::vector<Row> rows;
+    for (int i = 0; i < 50; ++i) rows.push_back(Row{"G" + std::to_string(i), "X", "A", "P", 1, 0});
+    backend.insert(rows);
+    DbConnection connection(backend.connectionString());
+    dataaccess::DbQuery query;
+    query.Connection(&connection);
+    query.SQL() = {u"select * from GZS007"};
+    query.Open();
+    ASSERT_FALSE(query.IsEmpty());
+
+    EXPECT_EQ(backend.query("SELECT state FROM pg_stat_activity WHERE datname = current_database()"
+                            " AND pid <> pg_backend_pid()"),
+              (std::vector<Values>{{std::string("idle")}}));
+    EXPECT_TRUE(query.Active());
 }
 
 // PostgreSQL has no bracketed identifiers: the correction fails at the

@@ -3,7 +3,6 @@
 
 #include "ProviderTests.h"
 
-#include <dataaccess/ConnectionString.h>
 #include <dataaccess/DatabaseError.h>
 
 #include <cstdlib>
@@ -25,6 +24,7 @@ struct OpenFailureCase {
     std::string connection;
     std::string sqlState;
     std::string message;  // the driver manager's record, exactly
+    std::string shown;    // how the message names the connection string
 };
 
 class OdbcOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {};
@@ -44,8 +44,7 @@ TEST_P(OdbcOpenFailure, FailsBeforeAnyStatementWithTheDriverManagersRecord) {
         ASSERT_EQ(error.diagnostics().size(), 1u);
         EXPECT_EQ(error.sqlState(), c.sqlState);
         EXPECT_EQ(error.diagnostics().front().message, c.message);
-        EXPECT_EQ(std::string(error.what()), c.message + ": " + dataaccess::ConnectionString(c.connection).redacted());
-        EXPECT_EQ(std::string(error.what()).find(kSecret), std::string::npos);
+        EXPECT_EQ(std::string(error.what()), c.message + ": " + c.shown);
         EXPECT_TRUE(error.statement().empty());
     }
     EXPECT_TRUE(log.texts().empty());
@@ -57,9 +56,15 @@ INSTANTIATE_TEST_SUITE_P(
     Odbc, OdbcOpenFailure,
     ::testing::Values(
         OpenFailureCase{"UnknownDsn", std::string("odbc:DSN=editdb-no-such-dsn;UID=me;PWD=") + kSecret, "IM002",
-                        "[unixODBC][Driver Manager]Data source name not found and no default driver specified"},
+                        "[unixODBC][Driver Manager]Data source name not found and no default driver specified",
+                        "odbc:DSN=editdb-no-such-dsn;UID=me;PWD=***"},
         OpenFailureCase{"MissingDriver", std::string("odbc:Driver={editdb no such driver};Password={") + kSecret + "}",
-                        "01000", "[unixODBC][Driver Manager]Can't open lib 'editdb no such driver' : file not found"}),
+                        "01000", "[unixODBC][Driver Manager]Can't open lib 'editdb no such driver' : file not found",
+                        "odbc:Driver={editdb no such driver};Password=***"},
+        // The driver manager quotes the driver's name: were it the password, it
+        // would not be shown there either.
+        OpenFailureCase{"PasswordQuotedInTheMessage", std::string("odbc:Driver={") + kSecret + "};PWD=" + kSecret,
+                        "01000", "[unixODBC][Driver Manager]Can't open lib '***' : file not found", "odbc:Driver={***};PWD=***"}),
     CaseName());
 
 // A data source defined in an odbc.ini file: the connection string is

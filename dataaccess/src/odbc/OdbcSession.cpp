@@ -29,14 +29,14 @@ void replaceAll(std::string& text, const std::string& what, const std::string& w
 }
 
 // A driver that refuses a connection may quote the string it was given;
-// the password never reaches a message, even there.
-std::vector<Diagnostic> withoutPasswords(std::vector<Diagnostic> records, const ConnectionString& connectionString) {
+// the password never reaches a message, even there, nor through another
+// attribute that happens to hold the same text.
+std::string withoutPasswords(std::string text, const ConnectionString& connectionString) {
     for (const char* key : {"PWD", "Password"}) {
         const std::optional<std::string> secret = connectionString.attribute(key);
-        if (!secret || secret->empty()) continue;
-        for (Diagnostic& record : records) replaceAll(record.message, *secret, "***");
+        if (secret && !secret->empty()) replaceAll(text, *secret, "***");
     }
-    return records;
+    return text;
 }
 
 // SQLExecDirectW on a copy of `sql` (the call wants a buffer it may treat
@@ -70,8 +70,9 @@ std::unique_ptr<OdbcSession> OdbcSession::open(const ConnectionString& connectio
     const SQLRETURN rc = connection->connect(fromUtf8(connectionString.body()));
     if (odbc::failed(rc)) {
         std::vector<Diagnostic> records = odbc::diagnosticsOf(SQL_HANDLE_DBC, connection->get(), rc);
-        throw DatabaseError::openFailure(withoutPasswords(std::move(records), connectionString),
-                                         connectionString.redacted());
+        for (Diagnostic& record : records) record.message = withoutPasswords(record.message, connectionString);
+        throw DatabaseError::openFailure(std::move(records),
+                                         withoutPasswords(connectionString.redacted(), connectionString));
     }
     return std::unique_ptr<OdbcSession>(new OdbcSession(std::move(connection)));
 }
@@ -95,12 +96,13 @@ std::int64_t OdbcSession::execute(std::u16string_view sql) {
 // rest of the result set, and any further results, but keeps the statement
 // handle allocated: the query stays open on the connection while the
 // connection itself is free again. Many drivers allow one active result
-// set per connection (a streaming MariaDB or MySQL cursor, SQL Server
-// without MARS, psqlODBC fetching through a declared cursor), so a cursor
-// left open would make the next SQLExecDirectW on another handle fail with
-// "connection busy" or "commands out of sync"; the SQLite driver would
-// keep its read lock on the file. SQL_CLOSE rather than SQLCloseCursor:
-// the latter fails with 24000 when the statement produced no cursor.
+// set per connection (a streaming MySQL cursor, SQL Server without MARS),
+// so a cursor left open would make the next SQLExecDirectW on another
+// handle fail with "connection busy" or "commands out of sync"; psqlODBC,
+// reading through a declared cursor, would keep the server session idle in
+// a transaction, holding its snapshot and locks. SQL_CLOSE rather than
+// SQLCloseCursor: the latter fails with 24000 when there is no cursor (a
+// statement that returned no result set).
 std::unique_ptr<Cursor> OdbcSession::openCursor(std::u16string_view sql) {
     auto statement = std::make_unique<Statement>(connection_);
     const bool hasRow = executeDirect(*statement, sql) != SQL_NO_DATA && hasResultSet(*statement, sql) &&
