@@ -11,7 +11,7 @@ const char* const usageText =
     "apply its correction through it.\n"
     "\n"
     "  PLUGIN       path of the plug-in library (for instance lib/libgzs007fix.so)\n"
-    "  CONNECTION   an SQLite database file, or sqlite:Database=FILE;BusyTimeout=MS\n"
+    "  CONNECTION   an SQLite database file, sqlite:Database=FILE;BusyTimeout=MS, or odbc:ODBC-STRING\n"
     "  --text TEXT  text argument handed to the plug-in (default: empty)\n"
     "  --value N    32-bit argument handed to the plug-in (default: 0)\n"
     "  --help       show this text\n"

@@ -3,5 +3,6 @@
 source "$(dirname "$0")/common.sh"
 
 ensure_packages "${BASE_PACKAGES[@]}"
+server_tests_opted_out || ensure_packages "${SERVER_PACKAGES[@]}"
 build
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"

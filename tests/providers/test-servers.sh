@@ -20,7 +20,7 @@
 # A missing server program fails start with the package to install. A
 # developer may opt out locally with EDITDB_SKIP_SERVER_TESTS=1: the server
 # tests then report themselves skipped. CI=true ignores the opt-out.
-set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"  # server_tests_opted_out
 
 COMMAND="${1:?usage: test-servers.sh start|stop STATE}"
 STATE="${2:?usage: test-servers.sh start|stop STATE}"
@@ -35,6 +35,7 @@ state_put() { echo "$1=$2" >>"$STATE"; }
 
 # A process that still runs (a zombie no longer does).
 alive() {
+    case "$1" in '' | *[!0-9]*) return 1 ;; esac
     local state
     state="$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)"
     [ -n "$state" ] && [ "$state" != Z ]
@@ -76,8 +77,6 @@ fail() {
     stop
     exit 1
 }
-
-opted_out() { [ "${EDITDB_SKIP_SERVER_TESTS:-}" = 1 ] && [ "${CI:-}" != true ]; }
 
 # find_program NAME DIR...: the first executable NAME on PATH or in DIR.
 find_program() {
@@ -151,7 +150,7 @@ start_postgres() {
 start() {
     stop  # what an interrupted run may have left
     mkdir -p "$(dirname "$STATE")"
-    if opted_out; then
+    if server_tests_opted_out; then
         state_put SKIPPED "EDITDB_SKIP_SERVER_TESTS=1: the MariaDB and PostgreSQL tests do not run here"
         say "EDITDB_SKIP_SERVER_TESTS=1: no servers started; their tests are skipped"
         return 0
