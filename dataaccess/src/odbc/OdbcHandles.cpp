@@ -2,6 +2,8 @@
 
 #include "dataaccess/Utf16.h"
 
+#include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace dataaccess::detail::odbc {
@@ -20,7 +22,8 @@ std::optional<Diagnostic> diagnosticRecord(SQLSMALLINT handleType, SQLHANDLE han
     };
     SQLRETURN rc = read();
     if (rc == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= message.size()) {
-        message.assign(static_cast<std::size_t>(length) + 1, u'\0');
+        constexpr std::size_t largest = std::numeric_limits<SQLSMALLINT>::max();  // what BufferLength can say
+        message.assign(std::min(static_cast<std::size_t>(length) + 1, largest), u'\0');
         rc = read();
     }
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return std::nullopt;
@@ -51,7 +54,8 @@ std::vector<Diagnostic> diagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle, 
 Environment::Environment() {
     const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_);
     // The one failure with no handle to carry its records.
-    if (failed(rc)) throw DatabaseError({Diagnostic{std::string(), rc, "cannot allocate an ODBC environment"}}, std::string());
+    if (failed(rc))
+        throw DatabaseError({Diagnostic{std::string(), rc, "cannot allocate an ODBC environment"}}, std::string());
     const auto version = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3));
     const SQLRETURN set = SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION, version, 0);
     if (failed(set)) {
