@@ -7,7 +7,16 @@ PROJECT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$PROJECT_ROOT/build}"
 
 # What building and testing need, as Debian packages.
-BASE_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev)
+BASE_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev unixodbc-dev libsqliteodbc)
+
+# What the server tests need: the servers, which the test suite starts for
+# itself in a private folder, and their ODBC drivers.
+SERVER_PACKAGES=(mariadb-server odbc-mariadb postgresql odbc-postgresql)
+
+# Whether a developer opted out of the server tests here; CI never does.
+server_tests_opted_out() {
+    [ "${EDITDB_SKIP_SERVER_TESTS:-}" = 1 ] && [ "${CI:-}" != true ]
+}
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

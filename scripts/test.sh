@@ -5,6 +5,7 @@
 source "$(dirname "$0")/common.sh"
 
 ensure_packages "${BASE_PACKAGES[@]}" valgrind
+server_tests_opted_out || ensure_packages "${SERVER_PACKAGES[@]}"
 build
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
 

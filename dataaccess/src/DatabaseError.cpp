@@ -26,8 +26,12 @@ DatabaseError::DatabaseError(std::vector<Diagnostic> diagnostics, std::string st
     : std::runtime_error(what), diagnostics_(std::move(diagnostics)), statement_(std::move(statement)) {}
 
 DatabaseError DatabaseError::openFailure(Diagnostic diagnostic, const std::string& database) {
-    std::string what = diagnostic.message + ": " + database;
-    return DatabaseError({std::move(diagnostic)}, std::string(), what);
+    return openFailure(std::vector<Diagnostic>{std::move(diagnostic)}, database);
+}
+
+DatabaseError DatabaseError::openFailure(std::vector<Diagnostic> diagnostics, const std::string& database) {
+    std::string what = joinMessages(diagnostics) + ": " + database;
+    return DatabaseError(std::move(diagnostics), std::string(), what);
 }
 
 DatabaseError::~DatabaseError() = default;

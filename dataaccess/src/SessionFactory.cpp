@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "dataaccess/ConnectionString.h"
+#include "odbc/OdbcSession.h"
 #include "sqlite/SqliteSession.h"
 
 #include <stdexcept>
@@ -12,9 +13,9 @@ std::unique_ptr<Session> openSession(const ConnectionString& connectionString) {
     case ConnectionString::Provider::Sqlite:
         return SqliteSession::open(connectionString);
     case ConnectionString::Provider::Odbc:
-        break;
+        return OdbcSession::open(connectionString);
     }
-    throw std::invalid_argument("this build has no ODBC provider: " + connectionString.redacted());
+    throw std::logic_error("no provider for " + connectionString.redacted());
 }
 
 }  // namespace dataaccess::detail

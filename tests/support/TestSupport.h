@@ -131,4 +131,26 @@ struct ProcessResult {
 };
 ProcessResult RunProcess(const std::vector<std::string>& argv);
 
+// Rows built around the correction's fixed values, for case tables.
+inline constexpr const char* kOtherGuid = "A520000000000000GZU011011_014";
+
+inline Row Target(std::optional<std::int64_t> gzs007006 = 1, const char* flag = "B") {
+    return Row{kTargetGuid, kGroup, flag, kParent, gzs007006, 0};
+}
+
+// A row other than the target that carries the probed pair.
+inline Row OtherMatch(std::optional<std::string> guid = kOtherGuid) {
+    return Row{std::move(guid), kGroup, "B", kParent, 1, 0};
+}
+
+inline Row WithFlag(Row row, std::optional<std::int64_t> ssss014) {
+    row.ssss014 = ssss014;
+    return row;
+}
+
+inline Row With006(Row row, std::optional<std::int64_t> gzs007006) {
+    row.gzs007006 = gzs007006;
+    return row;
+}
+
 }  // namespace testsupport

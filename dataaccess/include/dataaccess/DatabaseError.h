@@ -27,6 +27,9 @@ public:
 
     // Made when a database cannot be opened; `database` names it.
     static DatabaseError openFailure(Diagnostic diagnostic, const std::string& database);
+    // The same for a provider that reports several records (ODBC); `database`
+    // must already be fit for a message (ConnectionString::redacted()).
+    static DatabaseError openFailure(std::vector<Diagnostic> diagnostics, const std::string& database);
 
     // Out of line: the key function that anchors the type's identity in this library.
     ~DatabaseError() override;
