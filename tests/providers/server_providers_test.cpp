@@ -184,7 +184,14 @@ TEST_F(PostgresRejectsBrackets, HostReportsTheMessageUnchanged) {
         RunProcess({HostPath().string(), PluginPath().string(), backend->connectionString()});
 
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, driverSays + "\nstatement:" + kProbe + "\n");
+    // The host writes control characters out as escapes, so that a message
+    // of several diagnostic records stays on one line.
+    const auto escaped = [](const std::string& text) {
+        std::string out;
+        for (char c : text) out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+        return out;
+    };
+    EXPECT_EQ(result.err, escaped(driverSays) + "\nstatement:" + escaped(kProbe) + "\n");
     EXPECT_NE(result.err.find(backend->refusal(kProbe)), std::string::npos) << result.err;
     EXPECT_EQ(backend->rows(), AfterFirstUpdate());
 }
